@@ -1,10 +1,15 @@
 // The exported functions the host calls. Each checks its arguments, converts ANSI names,
 // and hands the work to the module that owns it; no exception leaves this file.
+#include "decode/DecodePicture.h"
+#include "decode/PictureInformation.h"
 #include "plugin/ExportBoundary.h"
+#include "plugin/FileRecognition.h"
 #include "plugin/HostRecords.h"
 #include "plugin/InputSelection.h"
+#include "plugin/Module.h"
 #include "plugin/PluginInfo.h"
 #include "plugin/WideName.h"
+#include "settings/ConfigDialog.h"
 
 extern "C" {
 
@@ -16,49 +21,61 @@ int SPI_API GetPluginInfoW(int infoNo, LPWSTR buffer, int bufferLength) {
     return GuardZero([&] { return PluginInfoWide(infoNo, buffer, bufferLength); });
 }
 
-int SPI_API IsSupported(LPCSTR /*fileName*/, ULONG_PTR /*headerOrHandle*/) { return 0; }
+int SPI_API IsSupported(LPCSTR fileName, ULONG_PTR headerOrHandle) {
+    return GuardZero([&] { return RecognizeFile(ToWideName(fileName).c_str(), headerOrHandle); });
+}
 
-int SPI_API IsSupportedW(LPCWSTR /*fileName*/, ULONG_PTR /*headerOrHandle*/) { return 0; }
+int SPI_API IsSupportedW(LPCWSTR fileName, ULONG_PTR headerOrHandle) {
+    return GuardZero([&] { return RecognizeFile(fileName, headerOrHandle); });
+}
 
-int SPI_API GetPictureInfo(LPCSTR source, LengthOrOffset /*lengthOrOffset*/, unsigned flags,
+int SPI_API GetPictureInfo(LPCSTR source, LengthOrOffset lengthOrOffset, unsigned flags,
                            PictureInfo* info) {
     return GuardStatus([&]() -> int {
         if (!source || !info) return InternalError;
         const auto input = SelectInput(flags);
         if (!input) return InternalError;
-        return InternalError;
+        // A file is always read from its start: the offset is not used.
+        if (*input == InputKind::FileInput) return ReadPictureInfoFromFile(ToWideName(source).c_str(), *info);
+        return ReadPictureInfoFromMemory(source, lengthOrOffset, *info);
     });
 }
 
-int SPI_API GetPictureInfoW(LPCWSTR source, LengthOrOffset /*lengthOrOffset*/, unsigned flags,
+int SPI_API GetPictureInfoW(LPCWSTR source, LengthOrOffset lengthOrOffset, unsigned flags,
                             PictureInfo* info) {
     return GuardStatus([&]() -> int {
         if (!source || !info) return InternalError;
         const auto input = SelectInput(flags);
         if (!input) return InternalError;
-        return InternalError;
+        if (*input == InputKind::FileInput) return ReadPictureInfoFromFile(source, *info);
+        return ReadPictureInfoFromMemory(source, lengthOrOffset, *info);
     });
 }
 
-int SPI_API GetPicture(LPCSTR source, LengthOrOffset /*lengthOrOffset*/, unsigned flags,
+int SPI_API GetPicture(LPCSTR source, LengthOrOffset lengthOrOffset, unsigned flags,
                        HLOCAL* headerHandleOut, HLOCAL* bitsHandleOut,
-                       ProgressCallback /*progress*/, LONG_PTR /*userData*/) {
+                       ProgressCallback progress, LONG_PTR userData) {
     return GuardStatus([&]() -> int {
         if (!source || !headerHandleOut || !bitsHandleOut) return InternalError;
         const auto input = SelectInput(flags);
         if (!input) return InternalError;
-        return InternalError;
+        if (*input == InputKind::FileInput)
+            return DecodePictureFromFile(ToWideName(source).c_str(), headerHandleOut, bitsHandleOut, progress,
+                                         userData);
+        return DecodePictureFromMemory(source, lengthOrOffset, headerHandleOut, bitsHandleOut, progress, userData);
     });
 }
 
-int SPI_API GetPictureW(LPCWSTR source, LengthOrOffset /*lengthOrOffset*/, unsigned flags,
+int SPI_API GetPictureW(LPCWSTR source, LengthOrOffset lengthOrOffset, unsigned flags,
                         HLOCAL* headerHandleOut, HLOCAL* bitsHandleOut,
-                        ProgressCallback /*progress*/, LONG_PTR /*userData*/) {
+                        ProgressCallback progress, LONG_PTR userData) {
     return GuardStatus([&]() -> int {
         if (!source || !headerHandleOut || !bitsHandleOut) return InternalError;
         const auto input = SelectInput(flags);
         if (!input) return InternalError;
-        return InternalError;
+        if (*input == InputKind::FileInput)
+            return DecodePictureFromFile(source, headerHandleOut, bitsHandleOut, progress, userData);
+        return DecodePictureFromMemory(source, lengthOrOffset, headerHandleOut, bitsHandleOut, progress, userData);
     });
 }
 
@@ -68,9 +85,12 @@ int SPI_API GetPreview(LPCSTR, LengthOrOffset, unsigned, HLOCAL*, HLOCAL*, Progr
     return NotImplemented;
 }
 
-int SPI_API ConfigurationDlg(HWND /*parent*/, int function) {
-    if (function != 0 && function != 1) return NotImplemented;
-    return InternalError;
+int SPI_API ConfigurationDlg(HWND parent, int function) {
+    return GuardStatus([&]() -> int {
+        if (function == 0) return ShowAboutBox(parent);
+        if (function == 1) return RunConfigurationDialog(ModuleInstance(), parent);
+        return NotImplemented;
+    });
 }
 
 }  // extern "C"

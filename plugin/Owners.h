@@ -14,8 +14,13 @@ public:
     ComPtr(std::nullptr_t) {}
     // Adopts a reference the caller already owns.
     static ComPtr Attach(T* raw) { ComPtr p; p.ptr_ = raw; return p; }
+    // Takes a reference of its own to a pointer the caller keeps.
+    static ComPtr Share(T* raw) { ComPtr p; p.ptr_ = raw; if (raw) raw->AddRef(); return p; }
     ComPtr(const ComPtr& other) : ptr_(other.ptr_) { if (ptr_) ptr_->AddRef(); }
     ComPtr(ComPtr&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
+    // From a pointer to a derived interface or implementation.
+    template <class U>
+    ComPtr(const ComPtr<U>& other) : ptr_(other.get()) { if (ptr_) ptr_->AddRef(); }
     ComPtr& operator=(ComPtr other) noexcept { std::swap(ptr_, other.ptr_); return *this; }
     ~ComPtr() { reset(); }
 

@@ -50,6 +50,55 @@ ensure_prefix() {
     wineserver -w
 }
 
+# Fonts and frames for dialogs, done once per prefix. Debian's Wine does not find its own fonts
+# (Tahoma, Marlett for the caption buttons...) in /usr/share/wine/fonts: they are linked into
+# C:\windows\Fonts.
+# The settings dialog asks for "MS Shell Dlg" with Japanese texts, which Wine's fonts lack: as on
+# a Japanese Windows, the shell and Japanese dialog faces are mapped to IPA Gothic (Debian's
+# fonts-ipafont-gothic), and Tahoma and Microsoft Sans Serif link to it for missing glyphs, in
+# both registry views. Our host draws its own window frames (no window manager decorations), so
+# that `vellaro-host config --screenshot` pictures show the caption on a bare virtual display.
+prepare_prefix_for_dialogs() {
+    local stamp="$WINEPREFIX/.vellaro-dialogs"
+    [ -f "$stamp" ] && return 0
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts" font
+    mkdir -p "$fonts"
+    for font in /usr/share/wine/fonts/*.ttf /usr/share/wine/fonts/*.fon; do
+        if [ -e "$font" ] && [ ! -e "$fonts/$(basename "$font")" ]; then ln -s "$font" "$fonts/"; fi
+    done
+    local link reg
+    link=$(printf 'ipag.ttf,IPAGothic\0\0' | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',' \
+        | sed 's/^,//; s/,$//')
+    reg=$(mktemp --suffix=.reg)
+    {
+        printf '\xff\xfe'
+        iconv -f UTF-8 -t UTF-16LE <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
+"MS Shell Dlg"="IPAGothic"
+"MS Shell Dlg 2"="IPAGothic"
+"MS UI Gothic"="IPAGothic"
+"MS Gothic"="IPAGothic"
+"MS PGothic"="IPAPGothic"
+"ＭＳ ゴシック"="IPAGothic"
+"ＭＳ Ｐゴシック"="IPAPGothic"
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink]
+"Tahoma"=hex(7):$link
+"Microsoft Sans Serif"=hex(7):$link
+
+[HKEY_CURRENT_USER\Software\Wine\AppDefaults\vellaro-host.exe\X11 Driver]
+"Decorated"="N"
+
+REG
+    } >"$reg"
+    wine reg import "$(windows_path "$reg")" /reg:64 </dev/null >/dev/null 2>&1 &&
+        wine reg import "$(windows_path "$reg")" /reg:32 </dev/null >/dev/null 2>&1 &&
+        touch "$stamp"
+    rm -f "$reg"
+}
+
 # Starts the prefix's server and background services with their output detached, so that
 # nothing Wine leaves running holds the caller's output open.
 start_wine_services() {
@@ -61,12 +110,18 @@ stop_wine_services() {
     wineserver -k >/dev/null 2>&1 || true
 }
 
+# build_preset PRESET [TARGET...]: configures once, then builds (everything by default).
 build_preset() {
     local preset=$1
+    shift
     if [ ! -f "$VELLARO_ROOT/build/$preset/build.ninja" ]; then
-        cmake --preset "$preset" -S "$VELLARO_ROOT" >/dev/null
+        (cd "$VELLARO_ROOT" && cmake --preset "$preset" >/dev/null)
     fi
-    cmake --build "$VELLARO_ROOT/build/$preset"
+    if [ $# -gt 0 ]; then
+        cmake --build "$VELLARO_ROOT/build/$preset" --target "$@"
+    else
+        cmake --build "$VELLARO_ROOT/build/$preset"
+    fi
 }
 
 # Writes the top-level CTest file that runs both architectures in one go.

@@ -7,10 +7,16 @@
 
 #include <wincodec.h>
 
+#include <algorithm>
+#include <vector>
+
 // Reference counting and QueryInterface for a fake implementing `Interface` and its bases.
 template <class Interface, class... Bases>
 class FakeUnknown : public Interface {
 public:
+    FakeUnknown() = default;
+    FakeUnknown(const FakeUnknown&) = delete;
+    FakeUnknown& operator=(const FakeUnknown&) = delete;
     virtual ~FakeUnknown() = default;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
@@ -39,6 +45,67 @@ template <class Fake, class... Args>
 ComPtr<Fake> MakeFake(Args&&... args) {
     return ComPtr<Fake>::Attach(new Fake(std::forward<Args>(args)...));
 }
+
+// A frame with chosen size, resolution and pixel format, or forwarding to a real frame;
+// each query can be made to fail.
+class FakeFrame : public FakeUnknown<IWICBitmapFrameDecode, IWICBitmapSource> {
+public:
+    explicit FakeFrame(ComPtr<IWICBitmapFrameDecode> inner = nullptr) : inner_(std::move(inner)) {}
+
+    UINT width = 1, height = 1;
+    double dpiX = 96, dpiY = 96;
+    GUID format = GUID_WICPixelFormat24bppBGR;
+    HRESULT sizeResult = S_OK, resolutionResult = S_OK, formatResult = S_OK;
+    HRESULT paletteResult = S_OK, pixelsResult = S_OK;
+    std::vector<WICColor> paletteColors;  // copied by CopyPalette; empty: no palette
+    BYTE fill = 0x5A;                     // every pixel byte CopyPixels writes without a real frame
+    WICRect lastRect{};
+    UINT lastStride = 0, lastBufferSize = 0;
+    int pixelCalls = 0;
+
+    HRESULT STDMETHODCALLTYPE GetSize(UINT* w, UINT* h) override {
+        if (FAILED(sizeResult)) return sizeResult;
+        if (inner_) return inner_->GetSize(w, h);
+        *w = width;
+        *h = height;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetPixelFormat(WICPixelFormatGUID* out) override {
+        if (FAILED(formatResult)) return formatResult;
+        if (inner_) return inner_->GetPixelFormat(out);
+        *out = format;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetResolution(double* x, double* y) override {
+        if (FAILED(resolutionResult)) return resolutionResult;
+        if (inner_) return inner_->GetResolution(x, y);
+        *x = dpiX;
+        *y = dpiY;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE CopyPalette(IWICPalette* palette) override {
+        if (FAILED(paletteResult)) return paletteResult;
+        if (inner_) return inner_->CopyPalette(palette);
+        if (paletteColors.empty()) return WINCODEC_ERR_PALETTEUNAVAILABLE;
+        return palette->InitializeCustom(paletteColors.data(), UINT(paletteColors.size()));
+    }
+    HRESULT STDMETHODCALLTYPE CopyPixels(const WICRect* rect, UINT stride, UINT size, BYTE* buffer) override {
+        ++pixelCalls;
+        if (rect) lastRect = *rect;
+        lastStride = stride;
+        lastBufferSize = size;
+        if (FAILED(pixelsResult)) return pixelsResult;
+        if (inner_) return inner_->CopyPixels(rect, stride, size, buffer);
+        std::fill(buffer, buffer + size, fill);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetMetadataQueryReader(IWICMetadataQueryReader**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetColorContexts(UINT, IWICColorContext**, UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource**) override { return E_NOTIMPL; }
+
+private:
+    ComPtr<IWICBitmapFrameDecode> inner_;
+};
 
 // A decoder that answers GetContainerFormat and GetFrame itself or through a real decoder.
 class FakeDecoder : public FakeUnknown<IWICBitmapDecoder> {
@@ -155,6 +222,86 @@ private:
     }
 
     ComPtr<IWICImagingFactory> inner_;
+};
+
+// A palette with chosen colours whose queries can be made to fail.
+class FakePalette : public FakeUnknown<IWICPalette> {
+public:
+    std::vector<WICColor> colors;
+    HRESULT countResult = S_OK, colorsResult = S_OK, alphaResult = S_OK;
+    UINT reportedCount = UINT(-1);  // count to report instead of colors.size()
+
+    HRESULT STDMETHODCALLTYPE InitializePredefined(WICBitmapPaletteType, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE InitializeCustom(WICColor* in, UINT count) override {
+        colors.assign(in, in + count);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE InitializeFromBitmap(IWICBitmapSource*, UINT, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE InitializeFromPalette(IWICPalette*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetType(WICBitmapPaletteType*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetColorCount(UINT* count) override {
+        if (FAILED(countResult)) return countResult;
+        *count = reportedCount != UINT(-1) ? reportedCount : UINT(colors.size());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetColors(UINT count, WICColor* out, UINT* actual) override {
+        if (FAILED(colorsResult)) return colorsResult;
+        const UINT n = std::min<UINT>(count, UINT(colors.size()));
+        std::copy(colors.begin(), colors.begin() + n, out);
+        *actual = n;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE IsBlackWhite(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE IsGrayscale(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE HasAlpha(BOOL* alpha) override {
+        if (FAILED(alphaResult)) return alphaResult;
+        *alpha = FALSE;
+        for (WICColor c : colors) *alpha |= (c >> 24) != 0xFF;
+        return S_OK;
+    }
+};
+
+// A converter that records how it was initialised and delivers its source's size and
+// resolution in the target format, pixels filled with a marker.
+class FakeConverter : public FakeUnknown<IWICFormatConverter, IWICBitmapSource> {
+public:
+    HRESULT initializeResult = S_OK, pixelsResult = S_OK;
+    ComPtr<IWICBitmapSource> source;
+    GUID target{};
+    WICBitmapDitherType dither = WICBitmapDitherTypeErrorDiffusion;
+    IWICPalette* palette = reinterpret_cast<IWICPalette*>(1);
+    double threshold = -1;
+    WICBitmapPaletteType translation = WICBitmapPaletteTypeCustom;
+    int initializeCalls = 0;
+
+    HRESULT STDMETHODCALLTYPE Initialize(IWICBitmapSource* in, REFWICPixelFormatGUID format,
+                                         WICBitmapDitherType d, IWICPalette* p, double t,
+                                         WICBitmapPaletteType type) override {
+        ++initializeCalls;
+        source = ComPtr<IWICBitmapSource>::Share(in);
+        target = format;
+        dither = d;
+        palette = p;
+        threshold = t;
+        translation = type;
+        return initializeResult;
+    }
+    HRESULT STDMETHODCALLTYPE CanConvert(REFWICPixelFormatGUID, REFWICPixelFormatGUID, BOOL* can) override {
+        *can = TRUE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetSize(UINT* w, UINT* h) override { return source->GetSize(w, h); }
+    HRESULT STDMETHODCALLTYPE GetPixelFormat(WICPixelFormatGUID* out) override {
+        *out = target;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetResolution(double* x, double* y) override { return source->GetResolution(x, y); }
+    HRESULT STDMETHODCALLTYPE CopyPalette(IWICPalette*) override { return WINCODEC_ERR_PALETTEUNAVAILABLE; }
+    HRESULT STDMETHODCALLTYPE CopyPixels(const WICRect*, UINT, UINT size, BYTE* buffer) override {
+        if (FAILED(pixelsResult)) return pixelsResult;
+        std::fill(buffer, buffer + size, BYTE(0x7E));
+        return S_OK;
+    }
 };
 
 // Creates the platform's real factory (the calling thread must be in an apartment).
