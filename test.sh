@@ -9,6 +9,7 @@ ensure_japanese_locale
 build_preset win32
 build_preset win64
 ensure_prefix
+prepare_prefix_for_dialogs
 write_combined_ctest
 
 # Wine's server and services must never outlive this script: they would hold CI's output open.

@@ -86,6 +86,17 @@ void DibImage::TakeOver(DibImage& other, UniqueHlocal& spareBlock) {
     other.pixels_ = nullptr;
 }
 
+PluginStatus DibImage::ReformatInPlace(int32_t bitsPerPixel) {
+    if (!header_ || !pixels_) return InternalError;
+    const DibGeometry geometry = ComputeDibGeometry(header_->width, header_->height, bitsPerPixel);
+    if (!geometry.valid || geometry.blockSize > BlockSize(pixelBlock_)) return InternalError;
+    std::unique_ptr<DibHeader> header =
+        BuildHeader(header_->width, header_->height, bitsPerPixel, geometry.stride, header_->palette);
+    if (!header) return OutOfMemory;
+    header_ = std::move(header);
+    return Success;
+}
+
 PluginStatus DibImage::HandOver(UniqueHlocal& infoBlock, UniqueHlocal& bitsBlock) {
     if (!header_ || !pixels_) return InternalError;
     bitsBlock = std::move(pixelBlock_);

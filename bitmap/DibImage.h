@@ -60,6 +60,12 @@ public:
     // the spare, the larger stays in `spareBlock` (the spare when equal); the other is freed.
     void TakeOver(DibImage& other, UniqueHlocal& spareBlock);
 
+    // Gives the image a header for `bitsPerPixel` over the same pixel block, for a transform
+    // that writes its result over its own source: width and height kept, the palette sized
+    // to the new depth as in Allocate. 8 when the image is not complete or its block cannot
+    // hold the new rows; 4 when the header cannot be built. On failure nothing changes.
+    PluginStatus ReformatInPlace(int32_t bitsPerPixel);
+
     // Moves the pixel block into `bitsBlock` and a new BITMAPINFO block (header, colour
     // table, 4 zero bytes) into `infoBlock`, freeing what the slots held. 8 when the image
     // is not complete (slots untouched); 4 when the info block cannot be allocated, the

@@ -33,7 +33,55 @@ SSE2_FUNCTION void CopyRowBody(uint32_t first, uint32_t end, const CopyRows& cop
     }
 }
 
+struct SwapRows {
+    uint8_t* pixels;
+    size_t stride;
+    uint32_t height;
+};
+
+// Exchanges `bytes` bytes (a multiple of 4) of two rows, fetching the same piece of the
+// next lower row ahead of the reads: the lower rows are walked backwards through memory.
+SSE2_FUNCTION void SwapRowPair(uint8_t* top, uint8_t* bottom, size_t bytes, const uint8_t* nextBottom) {
+    size_t i = 0;
+    for (; i + kCacheLine <= bytes; i += kCacheLine) {
+        if (nextBottom) _mm_prefetch(reinterpret_cast<const char*>(nextBottom + i), _MM_HINT_T0);
+        auto* a = reinterpret_cast<__m128i*>(top + i);
+        auto* b = reinterpret_cast<__m128i*>(bottom + i);
+        const __m128i a0 = _mm_loadu_si128(a), a1 = _mm_loadu_si128(a + 1), a2 = _mm_loadu_si128(a + 2),
+                      a3 = _mm_loadu_si128(a + 3);
+        const __m128i b0 = _mm_loadu_si128(b), b1 = _mm_loadu_si128(b + 1), b2 = _mm_loadu_si128(b + 2),
+                      b3 = _mm_loadu_si128(b + 3);
+        _mm_storeu_si128(a, b0), _mm_storeu_si128(a + 1, b1), _mm_storeu_si128(a + 2, b2), _mm_storeu_si128(a + 3, b3);
+        _mm_storeu_si128(b, a0), _mm_storeu_si128(b + 1, a1), _mm_storeu_si128(b + 2, a2), _mm_storeu_si128(b + 3, a3);
+    }
+    for (; i < bytes; i += 4) {
+        uint32_t a, b;
+        std::memcpy(&a, top + i, 4);
+        std::memcpy(&b, bottom + i, 4);
+        std::memcpy(top + i, &b, 4);
+        std::memcpy(bottom + i, &a, 4);
+    }
+}
+
+// Pair r exchanges rows r and height - 1 - r; the pairs of one body are its rows.
+SSE2_FUNCTION void SwapRowBody(uint32_t first, uint32_t end, const SwapRows& rows) {
+    for (uint32_t r = first; r < end; ++r) {
+        uint8_t* top = rows.pixels + r * rows.stride;
+        uint8_t* bottom = rows.pixels + (rows.height - 1 - r) * rows.stride;
+        SwapRowPair(top, bottom, rows.stride, r + 1 < end ? bottom - rows.stride : nullptr);
+    }
+}
+
 }  // namespace
+
+PluginStatus FlipToBottomUpInPlace(DibImage& image, unsigned workers) {
+    const DibHeader* header = image.header();
+    if (!header || !image.pixels()) return InternalError;
+    // A middle row of an odd height stays where it is.
+    const SwapRows rows{image.pixels(), header->stride, header->height};
+    ForEachRow(header->height / 2, 2 * header->stride, SwapRowBody, rows, workers);
+    return Success;
+}
 
 PluginStatus FlipToBottomUp(DibImage& image, UniqueHlocal& spareBlock, unsigned workers) {
     const DibHeader* header = image.header();

@@ -10,3 +10,9 @@
 // slot are unchanged. `workers` chooses the row loop (see ForEachRow).
 PluginStatus FlipToBottomUp(DibImage& image, UniqueHlocal& spareBlock,
                             unsigned workers = kAutomaticWorkers);
+
+// Reverses the order of the image's rows within its own pixel block, padding bytes
+// travelling with their rows. Nothing is allocated, so nothing can run short, and no page
+// that the picture has not touched yet is written. 8 for an incomplete image (left as it
+// was). `workers` chooses the row loop.
+PluginStatus FlipToBottomUpInPlace(DibImage& image, unsigned workers = kAutomaticWorkers);

@@ -4,6 +4,7 @@
 #include "bitmap/Sse2.h"
 #include "settings/SettingsStore.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -55,7 +56,12 @@ SSE2_FUNCTION inline __m128i BlendFourPixels(__m128i pixels, __m128i background1
     return _mm_packus_epi16(low, high);
 }
 
-void RemovePixel(const uint8_t* source, uint8_t* destination) { std::memcpy(destination, source, 3); }
+// Through a local copy: in place, a pixel's destination may overlap its own source bytes.
+void RemovePixel(const uint8_t* source, uint8_t* destination) {
+    uint8_t colour[3];
+    std::memcpy(colour, source, 3);
+    std::memcpy(destination, colour, 3);
+}
 
 void CompositePixel(const uint8_t* source, uint8_t* destination, const uint8_t* background) {
     const uint8_t alpha = source[3];
@@ -66,6 +72,9 @@ void CompositePixel(const uint8_t* source, uint8_t* destination, const uint8_t* 
 
 // Four-pixel groups: 16-byte stores while 16 bytes remain in the row, then 12-byte
 // stores; the last pixels one at a time, 3 bytes each, so no row spills into the next.
+// Each group is loaded before it is stored and a destination row never starts after its
+// source row, so a row may be written over its own source (in place): no store reaches
+// a source byte that is still to be read.
 SSE2_FUNCTION void RemoveRowBody(uint32_t first, uint32_t end, const AlphaRows& rows) {
     const uint32_t width = rows.width;
     for (uint32_t r = first; r < end; ++r) {
@@ -111,6 +120,45 @@ SSE2_FUNCTION void CompositeRowBody(uint32_t first, uint32_t end, const AlphaRow
     }
 }
 
+using AlphaBody = void (*)(uint32_t, uint32_t, const AlphaRows&);
+
+// One band of rows of an in-place loop, numbered from `start`.
+struct AlphaBand {
+    AlphaBody body;
+    const AlphaRows* rows;
+    uint32_t start;
+};
+
+void RunBand(uint32_t first, uint32_t end, const AlphaBand& band) {
+    band.body(band.start + first, band.start + end, *band.rows);
+}
+
+// Rows that come first in order, on the calling thread, before the bands are large enough
+// to share out.
+constexpr uint32_t kInOrderLead = 64;
+
+// The row loop when destination rows overlie their source rows from the same first byte,
+// with a smaller stride. Rows taken in order are safe (see above), rows taken at the same
+// time are not: one could write where another is still to read. The team therefore runs
+// bands of rows [done, end) whose destination bytes all lie before the band's first source
+// row, which earlier bands have finished with, one band after another.
+void ForEachRowInPlace(uint32_t rows, size_t sourceStride, size_t destinationStride, AlphaBody body,
+                       const AlphaRows& shared, unsigned workers) {
+    if (rows == 0) return;
+    workers = RowWorkers(rows, sourceStride, workers);
+    if (workers <= 1 || destinationStride >= sourceStride) return body(0, rows, shared);
+    uint32_t done = std::min(rows, kInOrderLead);
+    body(0, done, shared);
+    while (done < rows) {
+        // The largest end with end * destinationStride <= done * sourceStride.
+        const uint64_t reach = uint64_t{done} * sourceStride / destinationStride;
+        if (reach <= done) return body(done, rows, shared);
+        const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(rows, reach));
+        ForEachRow(end - done, sourceStride, RunBand, AlphaBand{body, &shared, done}, workers);
+        done = end;
+    }
+}
+
 PluginStatus CheckAlphaInput(const DibImage& image) {
     if (!image.header() || !image.pixels()) return InternalError;
     // A depth other than 32 is an invalid pixel format for this step.
@@ -148,5 +196,35 @@ PluginStatus ResolveAlpha(DibImage& image, UniqueHlocal& spareBlock, uint32_t al
                rows, workers);
 
     image.TakeOver(resolved, spareBlock);
+    return Success;
+}
+
+PluginStatus ResolveAlphaInPlace(DibImage& image) {
+    const PluginStatus input = CheckAlphaInput(image);
+    if (input != Success) return input;
+    uint8_t background[3] = {0xFF, 0xFF, 0xFF};
+    const uint32_t mode = ReadAlphaSettings(background);
+    return ResolveAlphaInPlace(image, mode, background);
+}
+
+PluginStatus ResolveAlphaInPlace(DibImage& image, uint32_t alphaMode, const uint8_t background[3],
+                                 unsigned workers) {
+    const PluginStatus input = CheckAlphaInput(image);
+    if (input != Success) return input;
+    const uint32_t width = image.header()->width, height = image.header()->height;
+    const size_t sourceStride = image.header()->stride;
+    // Valid wherever the 32-bit geometry was, and never larger.
+    const size_t destinationStride = ComputeDibGeometry(width, height, 24).stride;
+    RowTable table;
+    if (!table.Reserve(height)) return OutOfMemory;
+    uint8_t* const pixels = image.pixels();
+    for (uint32_t r = 0; r < height; ++r) table[r] = {pixels + r * destinationStride, pixels + r * sourceStride};
+    // The last step that can fail, before any pixel is written.
+    const PluginStatus status = image.ReformatInPlace(24);
+    if (status != Success) return status;
+
+    const AlphaRows rows{&table, width, {background[0], background[1], background[2], 0}};
+    ForEachRowInPlace(height, sourceStride, destinationStride,
+                      alphaMode == kAlphaComposite ? CompositeRowBody : RemoveRowBody, rows, workers);
     return Success;
 }

@@ -17,6 +17,14 @@ PluginStatus ResolveAlpha(DibImage& image, UniqueHlocal& spareBlock);
 PluginStatus ResolveAlpha(DibImage& image, UniqueHlocal& spareBlock, uint32_t alphaMode,
                           const uint8_t background[3], unsigned workers = kAutomaticWorkers);
 
+// The same, written over the image's own pixel block: the 24-bit rows start where the
+// 32-bit rows did, nothing but the row table is allocated and no page the picture has not
+// touched yet is written. The spare slot plays no part. Same results; on failure (8, or
+// 4 when memory is short) the image is unchanged.
+PluginStatus ResolveAlphaInPlace(DibImage& image);
+PluginStatus ResolveAlphaInPlace(DibImage& image, uint32_t alphaMode, const uint8_t background[3],
+                                 unsigned workers = kAutomaticWorkers);
+
 // x / 255 truncated, for x from 0 to 255 * 255 (the blend's numerators).
 constexpr uint32_t DivideBy255(uint32_t x) { return (x + 1 + (x >> 8)) >> 8; }
 

@@ -37,6 +37,10 @@ using RowBody = void (*)(uint32_t first, uint32_t end, const void* shared);
 constexpr unsigned kAutomaticWorkers = 0;
 constexpr unsigned kDefaultRowWorkers = 8;
 
+// The number of threads ForEachRow runs a loop of `rows` rows of about `rowBytes` bytes
+// on: kAutomaticWorkers resolved as described above, any other count as given.
+unsigned RowWorkers(uint32_t rows, size_t rowBytes, unsigned workers);
+
 // Runs `body` over rows 0 to rows - 1 in index order on the calling thread.
 void ForEachRowInOrder(uint32_t rows, RowBody body, const void* shared);
 
@@ -49,6 +53,12 @@ void ForEachRowOnTeam(uint32_t rows, RowBody body, const void* shared, unsigned 
 // row, used to keep small pictures on the calling thread.
 void ForEachRow(uint32_t rows, size_t rowBytes, RowBody body, const void* shared,
                 unsigned workers = kAutomaticWorkers);
+
+// Test hook: a team's blocks are claimed last first (any order gives the same bytes), so
+// that a body that depends on the order of the blocks shows it even on one thread.
+namespace RowLoopTesting {
+void ClaimLastBlockFirst(bool enabled);
+}  // namespace RowLoopTesting
 
 // Typed form: `body` receives the caller's own shared arguments.
 template <class Shared>

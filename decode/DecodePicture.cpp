@@ -80,14 +80,16 @@ PluginStatus DecodeAcquired(HLOCAL* headerHandleOut, HLOCAL* bitsHandleOut, cons
 
     if (ProgressStop(progress, 60, userData) || ProgressStop(progress, 70, userData)) return Cancelled;
 
+    // Both steps work within the block the pixels were copied into: no second picture-sized
+    // block is allocated, and no page that the copy has not touched is written.
     // A picture left top-down under a bottom-up header would show upside down as if it
     // were right: that is a failure, not a picture.
-    status = FlipToBottomUp(image, spareBlock);
+    status = FlipToBottomUpInPlace(image);
     if (status != Success) return status;
     if (ProgressStop(progress, 80, userData)) return Cancelled;
 
     // Without a 24-bit result the host still gets the correct 32-bit picture.
-    if (entry->hasAlpha) ResolveAlpha(image, spareBlock);
+    if (entry->hasAlpha) ResolveAlphaInPlace(image);
     if (ProgressStop(progress, 90, userData)) return Cancelled;
 
     UniqueHlocal infoBlock, bitsBlock;

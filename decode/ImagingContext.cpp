@@ -27,13 +27,17 @@ ImagingContext::ImagingContext() {
 
 ImagingContext::~ImagingContext() {
     factory_.reset();
-    if (comInitialised_) CoUninitialize();
+    if (holdsApartment_) CoUninitialize();
 }
 
 void ImagingContext::EnterApartment() {
-    // S_FALSE (already initialised) and RPC_E_CHANGED_MODE (the host chose another
-    // apartment) are not errors: the request goes on, and only an S_OK is undone.
-    comInitialised_ = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) == S_OK;
+    // S_FALSE (the host's STA) and RPC_E_CHANGED_MODE (the host chose an MTA) are not
+    // errors: the request goes on. S_FALSE still counts as an initialisation and must be
+    // undone too: otherwise every request leaves one more reference on the host's
+    // apartment, and the host's own CoUninitialize no longer ends it.
+    const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    comInitialised_ = hr == S_OK;
+    holdsApartment_ = SUCCEEDED(hr);
 }
 
 void ImagingContext::SetFactoryResult(HRESULT hr) {

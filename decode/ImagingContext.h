@@ -32,7 +32,7 @@ public:
     // 0 when the factory exists, otherwise the mapped status of its creation.
     PluginStatus status() const { return status_; }
     IWICImagingFactory* factory() const { return factory_.get(); }
-    // True only when this context's CoInitializeEx returned S_OK and so owes a CoUninitialize.
+    // True only when this context's CoInitializeEx returned S_OK: it made the apartment.
     bool comInitialised() const { return comInitialised_; }
 
 private:
@@ -40,6 +40,9 @@ private:
     void SetFactoryResult(HRESULT hr);
 
     bool comInitialised_ = false;
+    // CoInitializeEx succeeded (S_OK or S_FALSE): the context holds a reference on the
+    // apartment and gives it back with CoUninitialize.
+    bool holdsApartment_ = false;
     PluginStatus status_ = Success;
     ComPtr<IWICImagingFactory> factory_;
 };

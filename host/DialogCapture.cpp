@@ -7,7 +7,7 @@
 #include <wincodec.h>
 
 #include <cstdint>
-#include <cstring>
+#include <cwchar>
 #include <vector>
 
 namespace {
@@ -121,6 +121,7 @@ DWORD WINAPI CaptureThread(void* argument) {
     CaptureJob& job = *static_cast<CaptureJob*>(argument);
     HWND dialog = WaitForDialog(job.dialogThread);
     if (!dialog) return 1;
+    SetForegroundWindow(dialog);  // an active caption, as a user sees the dialog
     Sleep(kSettleMs);
     RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Sleep(kSettleMs);

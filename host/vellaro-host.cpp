@@ -1,5 +1,6 @@
 // vellaro-host: a small console host that loads a plug-in by path the way a viewer does
 // and reports what it answers as `key: value` lines.
+#include "host/Benchmark.h"
 #include "host/DialogCapture.h"
 #include "host/PluginLibrary.h"
 
@@ -13,7 +14,8 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: vellaro-host info PLUGIN [FILE] [--memory] [--wide]\n"
                  "       vellaro-host decode PLUGIN IN.png OUT.bmp [--memory] [--wide] [--quiet]\n"
-                 "       vellaro-host config PLUGIN [--about] [--screenshot OUT.png]\n");
+                 "       vellaro-host config PLUGIN [--about] [--screenshot OUT.png]\n"
+                 "       vellaro-host bench PLUGIN IN.png|FOLDER [--runs N]\n");
     return 2;
 }
 
@@ -265,5 +267,6 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"info") return RunInfo(args);
     if (command == L"decode") return RunDecode(args);
     if (command == L"config") return RunConfig(args);
+    if (command == L"bench") return RunBench(args);
     return Usage();
 }

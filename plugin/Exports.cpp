@@ -11,6 +11,42 @@
 #include "plugin/WideName.h"
 #include "settings/ConfigDialog.h"
 
+namespace {
+
+// The file name of a picture export as UTF-16: ANSI names go through the code page.
+std::wstring WideFileName(const char* name) { return ToWideName(name); }
+std::wstring WideFileName(const wchar_t* name) { return name; }
+
+// GetPictureInfo and GetPictureInfoW: `source` is a file name or a memory block.
+template <class Char>
+int PictureInfoExport(const Char* source, LengthOrOffset lengthOrOffset, unsigned flags, PictureInfo* info) {
+    return GuardStatus([&]() -> int {
+        if (!source || !info) return InternalError;
+        const auto input = SelectInput(flags);
+        if (!input) return InternalError;
+        if (*input == InputKind::MemoryInput) return ReadPictureInfoFromMemory(source, lengthOrOffset, *info);
+        // A file is always read from its start: the offset is not used.
+        return ReadPictureInfoFromFile(WideFileName(source).c_str(), *info);
+    });
+}
+
+// GetPicture and GetPictureW.
+template <class Char>
+int PictureExport(const Char* source, LengthOrOffset lengthOrOffset, unsigned flags, HLOCAL* headerHandleOut,
+                  HLOCAL* bitsHandleOut, ProgressCallback progress, LONG_PTR userData) {
+    return GuardStatus([&]() -> int {
+        if (!source || !headerHandleOut || !bitsHandleOut) return InternalError;
+        const auto input = SelectInput(flags);
+        if (!input) return InternalError;
+        if (*input == InputKind::MemoryInput)
+            return DecodePictureFromMemory(source, lengthOrOffset, headerHandleOut, bitsHandleOut, progress, userData);
+        return DecodePictureFromFile(WideFileName(source).c_str(), headerHandleOut, bitsHandleOut, progress,
+                                     userData);
+    });
+}
+
+}  // namespace
+
 extern "C" {
 
 int SPI_API GetPluginInfo(int infoNo, LPSTR buffer, int bufferLength) {
@@ -31,52 +67,24 @@ int SPI_API IsSupportedW(LPCWSTR fileName, ULONG_PTR headerOrHandle) {
 
 int SPI_API GetPictureInfo(LPCSTR source, LengthOrOffset lengthOrOffset, unsigned flags,
                            PictureInfo* info) {
-    return GuardStatus([&]() -> int {
-        if (!source || !info) return InternalError;
-        const auto input = SelectInput(flags);
-        if (!input) return InternalError;
-        // A file is always read from its start: the offset is not used.
-        if (*input == InputKind::FileInput) return ReadPictureInfoFromFile(ToWideName(source).c_str(), *info);
-        return ReadPictureInfoFromMemory(source, lengthOrOffset, *info);
-    });
+    return PictureInfoExport(source, lengthOrOffset, flags, info);
 }
 
 int SPI_API GetPictureInfoW(LPCWSTR source, LengthOrOffset lengthOrOffset, unsigned flags,
                             PictureInfo* info) {
-    return GuardStatus([&]() -> int {
-        if (!source || !info) return InternalError;
-        const auto input = SelectInput(flags);
-        if (!input) return InternalError;
-        if (*input == InputKind::FileInput) return ReadPictureInfoFromFile(source, *info);
-        return ReadPictureInfoFromMemory(source, lengthOrOffset, *info);
-    });
+    return PictureInfoExport(source, lengthOrOffset, flags, info);
 }
 
 int SPI_API GetPicture(LPCSTR source, LengthOrOffset lengthOrOffset, unsigned flags,
                        HLOCAL* headerHandleOut, HLOCAL* bitsHandleOut,
                        ProgressCallback progress, LONG_PTR userData) {
-    return GuardStatus([&]() -> int {
-        if (!source || !headerHandleOut || !bitsHandleOut) return InternalError;
-        const auto input = SelectInput(flags);
-        if (!input) return InternalError;
-        if (*input == InputKind::FileInput)
-            return DecodePictureFromFile(ToWideName(source).c_str(), headerHandleOut, bitsHandleOut, progress,
-                                         userData);
-        return DecodePictureFromMemory(source, lengthOrOffset, headerHandleOut, bitsHandleOut, progress, userData);
-    });
+    return PictureExport(source, lengthOrOffset, flags, headerHandleOut, bitsHandleOut, progress, userData);
 }
 
 int SPI_API GetPictureW(LPCWSTR source, LengthOrOffset lengthOrOffset, unsigned flags,
                         HLOCAL* headerHandleOut, HLOCAL* bitsHandleOut,
                         ProgressCallback progress, LONG_PTR userData) {
-    return GuardStatus([&]() -> int {
-        if (!source || !headerHandleOut || !bitsHandleOut) return InternalError;
-        const auto input = SelectInput(flags);
-        if (!input) return InternalError;
-        if (*input == InputKind::FileInput)
-            return DecodePictureFromFile(source, headerHandleOut, bitsHandleOut, progress, userData);
-        return DecodePictureFromMemory(source, lengthOrOffset, headerHandleOut, bitsHandleOut, progress, userData);
-    });
+    return PictureExport(source, lengthOrOffset, flags, headerHandleOut, bitsHandleOut, progress, userData);
 }
 
 // Exported as both GetPreview and GetPreviewW: previews are not offered.

@@ -50,14 +50,17 @@ ensure_prefix() {
     wineserver -w
 }
 
-# Fonts and frames for dialogs, done once per prefix. Debian's Wine does not find its own fonts
-# (Tahoma, Marlett for the caption buttons...) in /usr/share/wine/fonts: they are linked into
-# C:\windows\Fonts.
-# The settings dialog asks for "MS Shell Dlg" with Japanese texts, which Wine's fonts lack: as on
-# a Japanese Windows, the shell and Japanese dialog faces are mapped to IPA Gothic (Debian's
-# fonts-ipafont-gothic), and Tahoma and Microsoft Sans Serif link to it for missing glyphs, in
-# both registry views. Our host draws its own window frames (no window manager decorations), so
-# that `vellaro-host config --screenshot` pictures show the caption on a bare virtual display.
+# Fonts and window frames for dialogs, done once per prefix.
+# - Debian's Wine does not find its own fonts (Tahoma, Marlett for the caption buttons...) in
+#   /usr/share/wine/fonts: they are linked into C:\windows\Fonts.
+# - The settings dialog asks for "MS Shell Dlg" with Japanese texts, which Wine's fonts lack. Wine
+#   itself points "MS Shell Dlg" at Tahoma, or at MS UI Gothic under a Japanese locale, so Tahoma
+#   and Microsoft Sans Serif are linked to IPA Gothic (Debian's fonts-ipafont-gothic) for the
+#   glyphs they lack and the Japanese faces are substituted by it, in both registry views.
+# - Our host draws its own window frames (no window manager decorations), so that
+#   `vellaro-host config --screenshot` pictures show the caption on a bare virtual display.
+# - The dialog tests' windows are unmanaged: without a window manager, Wine waits two seconds
+#   for each managed window it hides.
 prepare_prefix_for_dialogs() {
     local stamp="$WINEPREFIX/.vellaro-dialogs"
     [ -f "$stamp" ] && return 0
@@ -76,8 +79,6 @@ prepare_prefix_for_dialogs() {
 Windows Registry Editor Version 5.00
 
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
-"MS Shell Dlg"="IPAGothic"
-"MS Shell Dlg 2"="IPAGothic"
 "MS UI Gothic"="IPAGothic"
 "MS Gothic"="IPAGothic"
 "MS PGothic"="IPAPGothic"
@@ -90,6 +91,9 @@ Windows Registry Editor Version 5.00
 
 [HKEY_CURRENT_USER\Software\Wine\AppDefaults\vellaro-host.exe\X11 Driver]
 "Decorated"="N"
+
+[HKEY_CURRENT_USER\Software\Wine\AppDefaults\settings_dialog_test.exe\X11 Driver]
+"Managed"="N"
 
 REG
     } >"$reg"
@@ -110,17 +114,24 @@ stop_wine_services() {
     wineserver -k >/dev/null 2>&1 || true
 }
 
+# The build folder of a preset: build/PRESET, or build/NAME-PRESET when VELLARO_BUILD_NAME=NAME
+# is set (a developer's own builds beside the shared ones).
+build_dir() {
+    printf '%s/build/%s%s' "$VELLARO_ROOT" "${VELLARO_BUILD_NAME:+$VELLARO_BUILD_NAME-}" "$1"
+}
+
 # build_preset PRESET [TARGET...]: configures once, then builds (everything by default).
 build_preset() {
-    local preset=$1
+    local preset=$1 dir
     shift
-    if [ ! -f "$VELLARO_ROOT/build/$preset/build.ninja" ]; then
-        (cd "$VELLARO_ROOT" && cmake --preset "$preset" >/dev/null)
+    dir=$(build_dir "$preset")
+    if [ ! -f "$dir/build.ninja" ]; then
+        (cd "$VELLARO_ROOT" && cmake --preset "$preset" -B "$dir" >/dev/null)
     fi
     if [ $# -gt 0 ]; then
-        cmake --build "$VELLARO_ROOT/build/$preset" --target "$@"
+        cmake --build "$dir" --target "$@"
     else
-        cmake --build "$VELLARO_ROOT/build/$preset"
+        cmake --build "$dir"
     fi
 }
 

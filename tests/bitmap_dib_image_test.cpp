@@ -271,6 +271,42 @@ TEST(DibImageTakeOver, OfItselfChangesNothing) {
     EXPECT_FALSE(spare);
 }
 
+// --- Reformat in place -----------------------------------------------------------------
+
+// A 32-bit image becomes a 24-bit one over the same block, bytes untouched; a depth whose
+// rows would not fit in the block, or an incomplete image, changes nothing.
+TEST(DibImageReformatInPlace, NewHeaderOverTheSameBlock) {
+    DibImage image;
+    UniqueHlocal spare;
+    ASSERT_EQ(image.Allocate(5, 3, 32, {}, spare), Success);  // stride 20
+    std::memset(image.pixels(), kMarker, LocalSize(image.pixelBlock()));
+    const HLOCAL block = image.pixelBlock();
+
+    PluginStatus status = image.ReformatInPlace(24);
+    ASSERT_EQ(status, Success) << Hex(status);
+    EXPECT_EQ(image.header()->bitsPerPixel, 24);
+    EXPECT_EQ(image.header()->width, 5u);
+    EXPECT_EQ(image.header()->height, 3u);
+    EXPECT_EQ(image.header()->stride, 16u);
+    EXPECT_EQ(image.pixelBlock(), block);
+    EXPECT_EQ(image.pixels(), block);
+    EXPECT_EQ(std::vector<uint8_t>(image.pixels(), image.pixels() + 64), std::vector<uint8_t>(64, kMarker));
+
+    status = image.ReformatInPlace(8);  // a smaller depth gets its palette
+    ASSERT_EQ(status, Success) << Hex(status);
+    EXPECT_EQ(image.header()->palette, std::vector<uint32_t>(256, kWhite));
+
+    const DibHeader* header = image.header();
+    status = image.ReformatInPlace(64);  // 40-byte rows do not fit in 64 bytes
+    EXPECT_EQ(status, InternalError) << Hex(status);
+    EXPECT_EQ(image.header(), header);
+
+    DibImage empty;
+    status = empty.ReformatInPlace(24);
+    EXPECT_EQ(status, InternalError) << Hex(status);
+    EXPECT_EQ(empty.header(), nullptr);
+}
+
 // --- Hand-over --------------------------------------------------------------------------
 
 void PutLe32(std::vector<uint8_t>& bytes, uint32_t value) {

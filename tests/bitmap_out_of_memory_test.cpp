@@ -112,6 +112,15 @@ TEST(OutOfMemory, FlipLeavesTheImageAndSpareAsTheyWere) {
     }
 }
 
+TEST(OutOfMemory, ResolveAlphaInPlaceLeavesTheImageAsItWas) {
+    const uint8_t white[3] = {255, 255, 255};
+    for (uint32_t mode : {0u, 1u}) {
+        FailEachAllocationInTurn(32, [&](DibImage& image, UniqueHlocal&) {
+            return ResolveAlphaInPlace(image, mode, white);
+        });
+    }
+}
+
 TEST(OutOfMemory, ResolveAlphaLeavesTheImageAndSpareAsTheyWere) {
     const uint8_t white[3] = {255, 255, 255};
     for (uint32_t mode : {0u, 1u}) {

@@ -259,6 +259,67 @@ TEST(ResolveAlpha, ImageThatIsNot32BitsOrIncompleteIsLeftAlone) {
     }
 }
 
+// --- In place -----------------------------------------------------------------------------
+
+// The step GetPicture uses writes the 24-bit rows over the 32-bit ones: the visible bytes
+// must be those of the step that writes into a block of its own, for every width (the
+// strides are equal up to width 3), for rows taken in order and by the team, whose rows
+// are handed out in bands past the first ones, and with the team's blocks taken last first
+// (rows of one band must not depend on one another).
+TEST(ResolveAlphaInPlace, GivesTheBytesOfTheCopyingStep) {
+    constexpr unsigned kLastFirst = 1000;  // a team whose blocks are claimed last first
+    struct Size {
+        uint32_t width, height;
+    };
+    std::vector<Size> sizes;
+    for (uint32_t width = 1; width <= 13; ++width) sizes.push_back({width, 3});
+    sizes.insert(sizes.end(), {{1, 300}, {5, 2000}, {7, 700}, {517, 600}, {1000, 67}});
+    const uint8_t background[3] = {12, 200, 99};
+    for (uint32_t mode : {kRemove, kComposite}) {
+        for (const Size& size : sizes) {
+            DibImage reference;
+            Allocate32(reference, size.width, size.height, MixedPixel);
+            ASSERT_EQ(Resolve(reference, mode, background, 1), Success);
+            for (unsigned workers : {1u, 3u, kDefaultRowWorkers, kAutomaticWorkers, kLastFirst}) {
+                SCOPED_TRACE(testing::Message() << "mode " << mode << ", " << size.width << " x " << size.height
+                                                << ", " << workers << " workers");
+                DibImage image;
+                Allocate32(image, size.width, size.height, MixedPixel);
+                const HLOCAL block = image.pixelBlock();
+                RowLoopTesting::ClaimLastBlockFirst(workers == kLastFirst);
+                const PluginStatus status =
+                    ResolveAlphaInPlace(image, mode, background, workers == kLastFirst ? kDefaultRowWorkers : workers);
+                RowLoopTesting::ClaimLastBlockFirst(false);
+                ASSERT_EQ(status, Success) << Hex(status);
+                EXPECT_EQ(image.pixelBlock(), block);
+                EXPECT_EQ(image.pixels(), block);
+                EXPECT_EQ(image.header()->bitsPerPixel, 24);
+                EXPECT_EQ(image.header()->stride, reference.header()->stride);
+                EXPECT_TRUE(image.header()->palette.empty());
+                EXPECT_TRUE(VisibleBytes(image) == VisibleBytes(reference));
+            }
+        }
+    }
+}
+
+TEST(ResolveAlphaInPlace, ImageThatIsNot32BitsOrIncompleteIsLeftAlone) {
+    for (uint32_t mode : {kRemove, kComposite}) {
+        DibImage image;
+        UniqueHlocal none;
+        ASSERT_EQ(image.Allocate(3, 2, 24, {}, none), Success);
+        std::memset(image.pixels(), 0x42, LocalSize(image.pixelBlock()));
+        const DibHeader* header = image.header();
+        PluginStatus status = ResolveAlphaInPlace(image, mode, kWhite);
+        EXPECT_EQ(status, InternalError) << Hex(status);
+        EXPECT_EQ(image.header(), header);
+        EXPECT_EQ(std::vector<uint8_t>(image.pixels(), image.pixels() + 28), std::vector<uint8_t>(28, 0x42));
+
+        DibImage empty;
+        status = ResolveAlphaInPlace(empty, mode, kWhite);
+        EXPECT_EQ(status, InternalError) << Hex(status);
+    }
+}
+
 // --- With the user's settings -----------------------------------------------------------
 
 // A registry value as it was before the test: its type and bytes, or nothing.
@@ -325,6 +386,24 @@ TEST(ResolveAlphaWithSettings, ReadsTheModeAndBackgroundOnEveryCall) {
     settings.Write(L"Alpha", kComposite);
     settings.Write(L"Color", 0x0000FF);  // red
     EXPECT_EQ(resolveTransparentPixel(), Bgr({0, 0, 255}));
+    settings.Write(L"Alpha", kRemove);
+    EXPECT_EQ(resolveTransparentPixel(), Bgr({10, 20, 30}));
+}
+
+TEST(ResolveAlphaWithSettings, InPlaceReadsThemToo) {
+    SavedAlphaSettings settings;
+    auto resolveTransparentPixel = [] {
+        DibImage image;
+        AllocateUniform(image, 1, 1, {10, 20, 30, 0});
+        EXPECT_EQ(ResolveAlphaInPlace(image), Success);
+        return PixelAt(image, 0, 0);
+    };
+    settings.Delete(L"Alpha");
+    settings.Delete(L"Color");
+    EXPECT_EQ(resolveTransparentPixel(), Bgr({255, 255, 255}));
+    settings.Write(L"Alpha", kComposite);
+    settings.Write(L"Color", 0x00FF00);  // green
+    EXPECT_EQ(resolveTransparentPixel(), Bgr({0, 255, 0}));
     settings.Write(L"Alpha", kRemove);
     EXPECT_EQ(resolveTransparentPixel(), Bgr({10, 20, 30}));
 }

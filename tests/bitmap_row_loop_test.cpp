@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -64,6 +66,33 @@ TEST(ForEachRow, EveryRowOnceInContiguousBlocksOfNearlyEqualSize) {
             EXPECT_LE(*largest - *smallest, 1u);
         }
     }
+}
+
+// The threads of this process, the test's own included.
+int ProcessThreads() {
+    UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    return count;
+}
+
+// A host decodes picture after picture: the team's helpers must come back to the pool
+// ready for the next loop, not leave it to start new threads (each of which holds a stack
+// in a 32-bit host's address space).
+TEST(ForEachRow, ManyTeamLoopsKeepThePoolSmall) {
+    std::vector<int> runs(64);
+    const RowLogView unused{runs.data(), nullptr, nullptr};
+    const auto count = [](uint32_t first, uint32_t end, const RowLogView& log) {
+        for (uint32_t r = first; r < end; ++r) ++log.runs[r];
+    };
+    for (int loop = 0; loop < 300; ++loop) ForEachRow(64, 1, +count, unused, kDefaultRowWorkers);
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), 300), 64);
+    const int threads = ProcessThreads();
+    EXPECT_GT(threads, 0);
+    EXPECT_LE(threads, 24);
 }
 
 TEST(ForEachRow, AutomaticChoiceRunsEveryRowOnce) {
@@ -181,6 +210,43 @@ TEST(FlipToBottomUp, SecondFlipReusesTheSpareBlock) {
     EXPECT_EQ(image.pixelBlock(), first);
     EXPECT_EQ(spare.get(), second);
     EXPECT_EQ(Rows(image), before);
+}
+
+// The flip GetPicture uses: the same bytes, within the image's own block and palette.
+TEST(FlipToBottomUpInPlace, ReversesWholeRowsWithinTheirBlock) {
+    const FlipCase cases[] = {
+        {3, 1, 24},  {3, 2, 24}, {3, 3, 24}, {9, 5, 1},     {5, 3, 4},     {7, 11, 8},  {3, 7, 16},
+        {5, 8, 24},  {5, 9, 24}, {2, 1000, 32}, {13, 257, 24}, {4, 0, 32}, {1001, 301, 32}, {37, 64, 8},
+    };
+    const std::vector<uint32_t> palette = {0xFF102030, 0x00405060};
+    const unsigned workerCounts[] = {kAutomaticWorkers, 1, 2, 8};
+    for (const FlipCase& c : cases) {
+        for (unsigned workers : workerCounts) {
+            SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "x" << c.bitsPerPixel << ", "
+                                            << workers << " workers");
+            DibImage image;
+            AllocatePatterned(image, c.width, c.height, c.bitsPerPixel, palette);
+            const std::vector<uint8_t> before = Rows(image);
+            const std::vector<uint32_t> paletteBefore = image.header()->palette;
+            const HLOCAL block = image.pixelBlock();
+            const size_t size = LocalSize(block);
+            const std::vector<uint8_t> trailing(image.pixels() + before.size(), image.pixels() + size);
+            const PluginStatus status = FlipToBottomUpInPlace(image, workers);
+            ASSERT_EQ(status, Success) << Hex(status);
+            EXPECT_EQ(image.pixelBlock(), block);
+            EXPECT_EQ(image.header()->bitsPerPixel, c.bitsPerPixel);
+            EXPECT_EQ(image.header()->palette, paletteBefore);
+            EXPECT_EQ(Rows(image), Reversed(before, image.header()->stride));
+            EXPECT_EQ(std::vector<uint8_t>(image.pixels() + before.size(), image.pixels() + size), trailing);
+        }
+    }
+}
+
+TEST(FlipToBottomUpInPlace, IncompleteImageAnswersInternalError) {
+    DibImage empty;
+    const PluginStatus status = FlipToBottomUpInPlace(empty);
+    EXPECT_EQ(status, InternalError) << Hex(status);
+    EXPECT_EQ(empty.pixelBlock(), nullptr);
 }
 
 TEST(FlipToBottomUp, IncompleteImageAnswersInternalErrorAndAllocatesNothing) {

@@ -62,7 +62,10 @@ TEST(ImagingContext, HostStaKeepsItsApartment) {
         APTTYPE type;
         EXPECT_TRUE(ThreadHasApartment(&type));
         EXPECT_TRUE(type == APTTYPE_STA || type == APTTYPE_MAINSTA) << type;
+        // The context gave back the reference its S_FALSE took: the host's one
+        // uninitialisation ends the apartment.
         CoUninitialize();
+        EXPECT_FALSE(ThreadHasApartment());
     });
 }
 

@@ -23,6 +23,39 @@ TEST(Exports, GetPreviewIsOneFunctionUnderTwoNames) {
               reinterpret_cast<void*>(GetProcAddress(module, "GetPreviewW")));
 }
 
+// Windows shows these in the file's properties.
+TEST(Resources, VersionInformationNamesTheDeliverable) {
+    const std::wstring path = ExecutableDirectory() + L"\\" + kPluginName;
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> data(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, data.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010001u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00020000u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010001u);
+    const wchar_t* text = nullptr;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\StringFileInfo\\040904B0\\OriginalFilename",
+                               reinterpret_cast<void**>(const_cast<wchar_t**>(&text)), &length));
+    EXPECT_EQ(std::wstring(text), kPluginName);
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\StringFileInfo\\040904B0\\FileVersion",
+                               reinterpret_cast<void**>(const_cast<wchar_t**>(&text)), &length));
+    EXPECT_EQ(std::wstring(text), L"1.1.2");
+}
+
+TEST(Resources, ManifestAsksForNoElevationAndDeclaresDpiAwareness) {
+    HMODULE module = Plugin().module.get();
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(2), MAKEINTRESOURCEW(24));
+    ASSERT_NE(found, nullptr);
+    const char* text = static_cast<const char*>(LockResource(LoadResource(module, found)));
+    const std::string manifest(text, SizeofResource(module, found));
+    EXPECT_NE(manifest.find("level=\"asInvoker\" uiAccess=\"false\""), std::string::npos);
+    EXPECT_NE(manifest.find("<dpiAware"), std::string::npos);
+}
+
 TEST(HostRecords, PictureInfoHasTheHostsPackedLayout) {
     EXPECT_EQ(offsetof(PictureInfo, left), 0u);
     EXPECT_EQ(offsetof(PictureInfo, top), 4u);

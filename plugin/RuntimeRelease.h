@@ -1,0 +1,8 @@
+// Gives back, when a host unloads the library, what the statically linked C++ runtime and
+// thread library would otherwise keep until the process ends.
+#pragma once
+
+#include <windows.h>
+
+// Called from DllMain on DLL_PROCESS_DETACH caused by FreeLibrary (not at process exit).
+void ReleaseRuntimeForUnload(HINSTANCE instance);
