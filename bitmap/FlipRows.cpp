@@ -1,4 +1,5 @@
-// Bottom-up reordering of the working bitmap: whole rows, padding included, copied in reverse order.
+// Bottom-up reordering of the working bitmap: whole rows, padding included, copied in reverse
+// order into a new block, or exchanged pairwise within the image's own block.
 #include "bitmap/FlipRows.h"
 
 #include "bitmap/Sse2.h"
@@ -45,14 +46,17 @@ SSE2_FUNCTION void SwapRowPair(uint8_t* top, uint8_t* bottom, size_t bytes, cons
     size_t i = 0;
     for (; i + kCacheLine <= bytes; i += kCacheLine) {
         if (nextBottom) _mm_prefetch(reinterpret_cast<const char*>(nextBottom + i), _MM_HINT_T0);
-        auto* a = reinterpret_cast<__m128i*>(top + i);
-        auto* b = reinterpret_cast<__m128i*>(bottom + i);
-        const __m128i a0 = _mm_loadu_si128(a), a1 = _mm_loadu_si128(a + 1), a2 = _mm_loadu_si128(a + 2),
-                      a3 = _mm_loadu_si128(a + 3);
-        const __m128i b0 = _mm_loadu_si128(b), b1 = _mm_loadu_si128(b + 1), b2 = _mm_loadu_si128(b + 2),
-                      b3 = _mm_loadu_si128(b + 3);
-        _mm_storeu_si128(a, b0), _mm_storeu_si128(a + 1, b1), _mm_storeu_si128(a + 2, b2), _mm_storeu_si128(a + 3, b3);
-        _mm_storeu_si128(b, a0), _mm_storeu_si128(b + 1, a1), _mm_storeu_si128(b + 2, a2), _mm_storeu_si128(b + 3, a3);
+        auto* upper = reinterpret_cast<__m128i*>(top + i);
+        auto* lower = reinterpret_cast<__m128i*>(bottom + i);
+        __m128i upperBytes[4], lowerBytes[4];
+        for (int k = 0; k < 4; ++k) {
+            upperBytes[k] = _mm_loadu_si128(upper + k);
+            lowerBytes[k] = _mm_loadu_si128(lower + k);
+        }
+        for (int k = 0; k < 4; ++k) {
+            _mm_storeu_si128(upper + k, lowerBytes[k]);
+            _mm_storeu_si128(lower + k, upperBytes[k]);
+        }
     }
     for (; i < bytes; i += 4) {
         uint32_t a, b;

@@ -1,4 +1,5 @@
-// Alpha removal and compositing, four pixels at a time with SSE2 and the rest one by one.
+// Alpha removal and compositing, four pixels at a time with SSE2 and the rest one by one,
+// into a new block or over the source rows themselves.
 #include "bitmap/ResolveAlpha.h"
 
 #include "bitmap/Sse2.h"
@@ -145,8 +146,8 @@ constexpr uint32_t kInOrderLead = 64;
 void ForEachRowInPlace(uint32_t rows, size_t sourceStride, size_t destinationStride, AlphaBody body,
                        const AlphaRows& shared, unsigned workers) {
     if (rows == 0) return;
-    workers = RowWorkers(rows, sourceStride, workers);
-    if (workers <= 1 || destinationStride >= sourceStride) return body(0, rows, shared);
+    if (RowWorkers(rows, sourceStride, workers) <= 1 || destinationStride >= sourceStride)
+        return body(0, rows, shared);
     uint32_t done = std::min(rows, kInOrderLead);
     body(0, done, shared);
     while (done < rows) {
@@ -154,6 +155,7 @@ void ForEachRowInPlace(uint32_t rows, size_t sourceStride, size_t destinationStr
         const uint64_t reach = uint64_t{done} * sourceStride / destinationStride;
         if (reach <= done) return body(done, rows, shared);
         const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(rows, reach));
+        // A loop of its own: with the automatic choice, a band too small for a team runs in order.
         ForEachRow(end - done, sourceStride, RunBand, AlphaBand{body, &shared, done}, workers);
         done = end;
     }

@@ -25,6 +25,10 @@ struct Picture {
     std::wstring path;
     std::string ansiPath;
     GUID target{};          // the format the plug-in has its pixels delivered in
+    // How the bare path reaches `target`: directly, by way of 32bppBGRA where the platform
+    // has no direct conversion, or not at all (the frame's own pixels are copied instead:
+    // the least any plug-in must do, where the plug-in converts with code of its own).
+    enum class Conversion { Direct, Chained, FrameAsIs } conversion = Conversion::Direct;
     int32_t bitsPerPixel = 0;  // of `target`
     UINT width = 0, height = 0;
 };
@@ -102,6 +106,61 @@ bool PaletteHasAlpha(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame) 
            SUCCEEDED(palette->HasAlpha(&hasAlpha)) && hasAlpha;
 }
 
+HRESULT Converter(IWICImagingFactory* factory, IWICBitmapSource* from, const GUID& target,
+                  ComPtr<IWICBitmapSource>& source) {
+    ComPtr<IWICFormatConverter> converter;
+    HRESULT hr = factory->CreateFormatConverter(converter.put());
+    if (SUCCEEDED(hr))
+        hr = converter->Initialize(from, target, WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeMedianCut);
+    if (FAILED(hr)) return hr;
+    return converter->QueryInterface(IID_IWICBitmapSource, source.putVoid());
+}
+
+// The frame itself when it already is in `target` (the platform's converter refuses some
+// such pairs, and any plug-in would skip it), otherwise one converter, or two by way of
+// 32bppBGRA where the platform has no direct conversion.
+HRESULT ConvertedSource(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, const Picture& picture,
+                        ComPtr<IWICBitmapSource>& source) {
+    WICPixelFormatGUID format{};
+    HRESULT hr = frame->GetPixelFormat(&format);
+    if (FAILED(hr)) return hr;
+    if (format == picture.target || picture.conversion == Picture::Conversion::FrameAsIs)
+        return frame->QueryInterface(IID_IWICBitmapSource, source.putVoid());
+    if (picture.conversion == Picture::Conversion::Direct) return Converter(factory, frame, picture.target, source);
+    ComPtr<IWICBitmapSource> wide;
+    hr = Converter(factory, frame, GUID_WICPixelFormat32bppBGRA, wide);
+    if (FAILED(hr)) return hr;
+    return Converter(factory, wide.get(), picture.target, source);
+}
+
+bool IsRefusal(HRESULT hr) {
+    return hr == WINCODEC_ERR_UNSUPPORTEDOPERATION || hr == WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+}
+
+// Whether the platform's converters deliver the target as `picture` says: some accept a
+// pair and refuse it only when pixels are asked for.
+bool Delivers(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, const Picture& picture) {
+    ComPtr<IWICBitmapSource> source;
+    HRESULT hr = ConvertedSource(factory, frame, picture, source);
+    if (SUCCEEDED(hr)) {
+        const WICRect onePixel = {0, 0, 1, 1};
+        BYTE buffer[64] = {};
+        hr = source->CopyPixels(&onePixel, sizeof buffer, sizeof buffer, buffer);
+    }
+    return !IsRefusal(hr);
+}
+
+void ChooseConversion(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, int32_t frameBits,
+                      Picture& picture) {
+    if (picture.width == 0 || picture.height == 0) return;
+    for (const auto conversion : {Picture::Conversion::Direct, Picture::Conversion::Chained}) {
+        picture.conversion = conversion;
+        if (Delivers(factory, frame, picture)) return;
+    }
+    picture.conversion = Picture::Conversion::FrameAsIs;
+    picture.bitsPerPixel = frameBits;
+}
+
 // The plug-in's own choice of delivery format: 32bppBGRA for transparency (in the
 // format or in the palette), otherwise the catalogue's output format.
 HRESULT DescribePicture(Picture& picture) {
@@ -125,26 +184,11 @@ HRESULT DescribePicture(Picture& picture) {
     if (!target) return E_OUTOFMEMORY;
     picture.bitsPerPixel = target->bitsPerPixel;
     picture.ansiPath = AnsiOf(picture.path);
+    ChooseConversion(factory.get(), frame.get(), entry->bitsPerPixel, picture);
     return S_OK;
 }
 
-// The frame itself when it already is in `target` (the platform's converter refuses some
-// such pairs, and any plug-in would skip it), a converter otherwise.
-HRESULT ConvertedSource(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, const GUID& target,
-                        ComPtr<IWICBitmapSource>& source) {
-    WICPixelFormatGUID format{};
-    HRESULT hr = frame->GetPixelFormat(&format);
-    if (FAILED(hr)) return hr;
-    if (format == target) return frame->QueryInterface(IID_IWICBitmapSource, source.putVoid());
-    ComPtr<IWICFormatConverter> converter;
-    hr = factory->CreateFormatConverter(converter.put());
-    if (SUCCEEDED(hr))
-        hr = converter->Initialize(frame, target, WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeMedianCut);
-    if (FAILED(hr)) return hr;
-    return converter->QueryInterface(IID_IWICBitmapSource, source.putVoid());
-}
-
-// The bare path: factory, decoder from the file, frame 0, a converter to the plug-in's
+// The bare path: factory, decoder from the file, frame 0, conversion to the plug-in's
 // format (unless the frame has it), and CopyPixels of every row into one local-memory buffer.
 HRESULT DecodeBare(const Picture& picture) {
     Apartment apartment;
@@ -155,7 +199,7 @@ HRESULT DecodeBare(const Picture& picture) {
     hr = OpenFrame(factory.get(), picture.path, frame);
     if (FAILED(hr)) return hr;
     ComPtr<IWICBitmapSource> source;
-    hr = ConvertedSource(factory.get(), frame.get(), picture.target, source);
+    hr = ConvertedSource(factory.get(), frame.get(), picture, source);
     UINT width = 0, height = 0;
     if (SUCCEEDED(hr)) hr = source->GetSize(&width, &height);
     if (FAILED(hr)) return hr;

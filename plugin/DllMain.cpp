@@ -4,7 +4,10 @@
 #include "plugin/RuntimeRelease.h"
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    if (reason == DLL_PROCESS_ATTACH) SetModuleInstance(instance);
+    if (reason == DLL_PROCESS_ATTACH) {
+        SetModuleInstance(instance);
+        PrepareRuntimeForUnload();
+    }
     // A null `reserved` means FreeLibrary; at process exit nothing needs giving back.
     if (reason == DLL_PROCESS_DETACH && !reserved) ReleaseRuntimeForUnload(instance);
     return TRUE;

@@ -6,6 +6,8 @@
 // thread library would abort the host.
 #include "plugin/RuntimeRelease.h"
 
+#include <pthread.h>
+
 #include <array>
 
 namespace __gnu_cxx {
@@ -31,7 +33,14 @@ void EndRuntimeDataOfThisThread(HINSTANCE instance) {
 
 }  // namespace
 
+void PrepareRuntimeForUnload() {
+    // The thread library takes its slot and its record of a thread on first use, which may
+    // come from any thread; asking for this thread's identity makes it happen here.
+    pthread_self();
+}
+
 void ReleaseRuntimeForUnload(HINSTANCE instance) {
+    const DWORD lastError = GetLastError();
     // The thread library never frees its slot and offers no way to learn it: it is the one
     // whose value for this thread the callbacks clear.
     static std::array<void*, kTlsSlots> before;
@@ -40,4 +49,6 @@ void ReleaseRuntimeForUnload(HINSTANCE instance) {
     for (DWORD slot = 0; slot < kTlsSlots; ++slot)
         if (before[slot] && !TlsGetValue(slot)) TlsFree(slot);
     __gnu_cxx::__freeres();
+    // Probing empty slots sets the last error; the host's FreeLibrary caller keeps its own.
+    SetLastError(lastError);
 }

@@ -4,5 +4,9 @@
 
 #include <windows.h>
 
+// Called from DllMain on DLL_PROCESS_ATTACH: has the thread library take its slot now, on
+// the loading thread, where the unloading usually happens too.
+void PrepareRuntimeForUnload();
+
 // Called from DllMain on DLL_PROCESS_DETACH caused by FreeLibrary (not at process exit).
 void ReleaseRuntimeForUnload(HINSTANCE instance);
