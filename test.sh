@@ -14,6 +14,8 @@ write_combined_ctest
 
 # Wine's server and services must never outlive this script: they would hold CI's output open.
 trap stop_wine_services EXIT
+# The set-up above ran Wine without a display; its desktop process must not serve the tests.
+stop_wine_services
 
 # Dialog tests need a display: the whole run gets a virtual one.
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '

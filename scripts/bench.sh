@@ -24,9 +24,9 @@ win64=$(build_dir win64)
 alpha_file=$(mktemp)
 trap 'rm -f "$alpha_file"' EXIT
 
-# The value of `key: value` in a host's output.
+# The value of `key: value` in a host's output (its lines end in CR LF).
 value() {
-    awk -v key="$1" -F': ' '$1 == key { print $2; exit }' <<<"$2"
+    tr -d '\r' <<<"$2" | awk -v key="$1" -F': ' '$1 == key { print $2; exit }'
 }
 
 # bench_rows LABEL PICTURE RUNS TARGET PER_CALL: one table row per DLL. PER_CALL divides the
