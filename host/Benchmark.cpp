@@ -29,7 +29,7 @@ struct Picture {
     // has no direct conversion, or not at all (the frame's own pixels are copied instead:
     // the least any plug-in must do, where the plug-in converts with code of its own).
     enum class Conversion { Direct, Chained, FrameAsIs } conversion = Conversion::Direct;
-    int32_t bitsPerPixel = 0;  // of `target`
+    int32_t bitsPerPixel = 0;  // of the pixels copied
     UINT width = 0, height = 0;
 };
 
