@@ -7,6 +7,7 @@
 #include "bitmap/DibImage.h"
 #include "bitmap/FlipRows.h"
 #include "bitmap/ResolveAlpha.h"
+#include "host/BenchTiming.h"
 
 #include <windows.h>
 
@@ -25,19 +26,6 @@ namespace {
 constexpr uint32_t kSide = 4096;
 constexpr uint8_t kWhite[3] = {0xFF, 0xFF, 0xFF};
 constexpr uint32_t kComposite = 1;
-
-double Now() {
-    LARGE_INTEGER counter{}, frequency{};
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * double(counter.QuadPart) / double(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t mid = values.size() / 2;
-    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
 
 // Blue-green-red-alpha pixels with every kind of alpha: opaque and transparent stretches
 // and soft edges between, the colours changing from pixel to pixel.

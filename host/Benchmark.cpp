@@ -4,6 +4,7 @@
 #include "host/Benchmark.h"
 
 #include "decode/PixelFormatCatalogue.h"
+#include "host/BenchTiming.h"
 #include "host/PluginLibrary.h"
 #include "settings/SettingsStore.h"
 
@@ -36,20 +37,6 @@ struct Picture {
 struct Timings {
     std::vector<double> baseline, plugin;  // milliseconds per run
 };
-
-double Now() {
-    LARGE_INTEGER counter{}, frequency{};
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * double(counter.QuadPart) / double(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const size_t mid = values.size() / 2;
-    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
 
 std::string AnsiOf(const std::wstring& text) {
     const int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
